@@ -56,7 +56,7 @@ if ! stamp_ok libjpeg-turbo-2.1.5; then
     rm -rf "$b"
     cmake -S "$d" -B "$b" "${arch_flags[@]}" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$prefix" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=ON \
-        -DREQUIRE_SIMD=ON -DCMAKE_SYSTEM_PROCESSOR="$arch" -DWITH_TURBOJPEG=OFF -DWITH_JPEG8=OFF >/dev/null
+        -DREQUIRE_SIMD=ON -DWITH_TURBOJPEG=OFF -DWITH_JPEG8=OFF >/dev/null
     cmake --build "$b" -j"$jobs" >/dev/null
     cmake --install "$b" >/dev/null
     stamp_set libjpeg-turbo-2.1.5
