@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "vantor/core/job.h"
+
 namespace vantor {
 
 // The services that the host's function table can take over. The foundation start copies the
@@ -17,6 +19,26 @@ struct host_services {
     void(__cdecl* global_unlock)() = nullptr;
     std::int32_t(__cdecl* log_sink)(const char* text, std::int32_t length) = nullptr;
     void(__cdecl* log_flush)() = nullptr;
+
+    // Byte buffers: the host's netbuf table (installed by the buffer layer).
+    void* netbuf_table = nullptr;
+
+    // Clocks and timers. Timer ids are 64-bit; the executor of a once-timer is always null.
+    std::int64_t(__cdecl* monotonic_ms)() = nullptr;
+    std::int64_t(__cdecl* timestamp_ms)() = nullptr;
+    std::int64_t(__cdecl* wall_ms)() = nullptr;
+    std::int64_t(__cdecl* schedule_once)(std::int64_t due, post_fn post, void* context, job_fn run,
+                                         job_fn release, void* arg) = nullptr;
+    std::int32_t(__cdecl* cancel_timer)(std::int64_t id) = nullptr;
+    std::int64_t(__cdecl* schedule)(std::int64_t value, std::int32_t kind, post_fn post, void* context,
+                                    job_fn run, job_fn release, void* arg) = nullptr;
+    void(__cdecl* schedule_once_id)(std::int64_t* id_out, std::int64_t due, post_fn post, void* context,
+                                    job_fn run, job_fn release, void* arg) = nullptr;
+    void(__cdecl* schedule_id)(std::int64_t* id_out, std::int64_t value, std::int32_t kind, post_fn post,
+                               void* context, job_fn run, job_fn release, void* arg) = nullptr;
+
+    // The host's default executor: fills in its post function and context.
+    void(__cdecl* default_executor)(post_fn* post_out, void** context_out) = nullptr;
 };
 
 // The process's host services (all null without a host).
