@@ -5,6 +5,11 @@
 
 namespace vantor {
 
+// The host's file-access hook record; the host may use the operation codes as it likes.
+struct file_access_hook_record {
+    std::int32_t(__cdecl* notify)(const char* path, std::int32_t length, std::int32_t operation);
+};
+
 // The services that the host's function table can take over. The foundation start copies the
 // host's entries here; a null entry means the foundation's own implementation is used. Written
 // once during start-up, before any thread of the module runs, and only read afterwards.
@@ -39,6 +44,11 @@ struct host_services {
 
     // The host's default executor: fills in its post function and context.
     void(__cdecl* default_executor)(post_fn* post_out, void** context_out) = nullptr;
+
+    // Files: the host's program-path switch (non-zero: command lines name a program by its file
+    // name only) and its file-access hook record, told of file-system accesses.
+    std::int32_t* program_path_switch = nullptr;
+    file_access_hook_record* file_access_hook = nullptr;
 };
 
 // The process's host services (all null without a host).
