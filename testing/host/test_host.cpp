@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <random>
 
+#include "testing/host/host_runtime.h"
+
 namespace kova_testing {
 namespace {
 
@@ -15,12 +17,6 @@ std::recursive_mutex global_mutex;
 
 void __cdecl process_lock() { process_mutex.lock(); }
 void __cdecl process_unlock() { process_mutex.unlock(); }
-std::int64_t __cdecl monotonic_ms()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 std::int64_t __cdecl epoch_ms()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -74,16 +70,22 @@ test_host::test_host(const host_options& options) : options_(options)
     table_.words[0] = static_cast<std::uint32_t>(options.table_version);
     set(4, reinterpret_cast<const void*>(&process_lock));
     set(8, reinterpret_cast<const void*>(&process_unlock));
-    set(20, reinterpret_cast<const void*>(&monotonic_ms));
+    set(20, reinterpret_cast<const void*>(&host_monotonic_ms));
     set(24, reinterpret_cast<const void*>(&epoch_ms));
+    set(28, reinterpret_cast<const void*>(&host_schedule_once));
+    set(32, reinterpret_cast<const void*>(&host_cancel_timer));
     set(48, reinterpret_cast<const void*>(&pre_crash));
     set(52, reinterpret_cast<const void*>(&host_random));
     set(56, &failed_thread_starts_);
     set(60, reinterpret_cast<const void*>(&crash_installer));
+    set(92, reinterpret_cast<const void*>(&host_schedule));
+    set(96, reinterpret_cast<const void*>(&host_schedule_once_id));
+    set(100, reinterpret_cast<const void*>(&host_schedule_id));
     set(116, reinterpret_cast<const void*>(&epoch_ms));
     set(120, reinterpret_cast<const void*>(&log_sink));
     set(128, reinterpret_cast<const void*>(&global_lock));
     if (options.global_lock_pair) set(132, reinterpret_cast<const void*>(&global_unlock));
+    set(136, reinterpret_cast<const void*>(&host_default_executor));
     set(140, reinterpret_cast<const void*>(&log_flush));
     set(152, reinterpret_cast<const void*>(&registry_entry));
 }

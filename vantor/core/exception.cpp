@@ -87,6 +87,11 @@ exception exception::make_win32_error(const char* function)
     return e;
 }
 
+exception exception::make_timeout()
+{
+    return exception("/timeout");
+}
+
 exception exception::make_win32_error_for(const char* function, const std::string& context)
 {
     DWORD code = GetLastError();

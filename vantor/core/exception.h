@@ -41,6 +41,8 @@ public:
 
     static exception make_win32_error(const char* function);
     static exception make_win32_error_for(const char* function, const std::string& context);
+    // The exception of a wait whose time ran out: "/timeout".
+    static exception make_timeout();
 
 private:
     void flush() const noexcept;

@@ -3,13 +3,17 @@
 #include <atomic>
 
 #include "vantor/core/api_registry.h"
+#include "vantor/core/clock.h"
+#include "vantor/core/cpu_meter.h"
 #include "vantor/core/crash_traps.h"
 #include "vantor/core/exception.h"
 #include "vantor/core/host_hooks.h"
 #include "vantor/core/locks.h"
 #include "vantor/core/log.h"
+#include "vantor/core/netbuf.h"
 #include "vantor/core/random.h"
 #include "vantor/core/thread.h"
+#include "vantor/core/timers.h"
 #include "vantor/core/win_api.h"
 
 namespace vantor {
@@ -24,6 +28,19 @@ template <typename F>
 void take(F& field, const vantor_abi::rpt_api& t, std::size_t offset)
 {
     field = reinterpret_cast<F>(t.at(offset));
+}
+
+// Lines go to the host's sink and are then taken: none is written locally as well.
+std::int32_t __cdecl host_log_sink(const char* text, std::int32_t length)
+{
+    host().host_log(text, length);
+    return 0;
+}
+
+void take_log_sink(host_services& h, const vantor_abi::rpt_api& t)
+{
+    take(h.host_log, t, 120);
+    h.log_sink = h.host_log ? &host_log_sink : nullptr;
 }
 
 }  // namespace
@@ -51,7 +68,7 @@ void copy_host_entries(const vantor_abi::rpt_api& t, host_services& h)
         take(h.schedule_id, t, 100);
     }
     if (v >= 15) take(h.wall_ms, t, 116);
-    if (v >= 16) take(h.log_sink, t, 120);
+    if (v >= 16) take_log_sink(h, t);
     if (v >= 18) {
         // The global lock is taken only as a pair.
         decltype(h.global_lock) lock = nullptr;
@@ -74,8 +91,11 @@ void local_setup()
 {
     seed_crt_rand();
     process_lock_init();
+    // The local buffer table (with its block caches) unless the host's was installed.
+    netbuf::install_local_table();
     random_init();
     bind_srw_locks();
+    time_base_init();
     thread_registry_init();
     global_lock::init();
     // Stays loaded for the life of the process.
@@ -83,6 +103,8 @@ void local_setup()
         init_log.log(VANTOR_FMT("cannot load ws2_32.dll: %1%"), last_error_message());
     }
     set_log_echo(false);
+    timers::init();
+    bind_process_stats();
     crash::init();
 }
 
@@ -93,6 +115,7 @@ void foundation_init(const vantor_abi::rpt_api* t)
     if (started.exchange(true)) throw exception("vantor-rpt already initialized");
     if (t) {
         copy_host_entries(*t, host());
+        netbuf::install_host_table();
         const std::int32_t v = t->version();
         if (v >= 24) {
             using registry_entry = api_registry*(__cdecl*)();
@@ -101,7 +124,7 @@ void foundation_init(const vantor_abi::rpt_api* t)
         if (v < min_host_table_version) {
             // The host must learn why the plug-in refused to start: its log sink, when the
             // table has one at its place, takes this line even though the version is too old.
-            if (!host().log_sink) take(host().log_sink, *t, 120);
+            if (!host().log_sink) take_log_sink(host(), *t);
             init_log.log(VANTOR_FMT("invalid api provided (want=16, got=%1%)"), v);
             throw exception("vantor-rpt api missing");
         }

@@ -22,7 +22,10 @@ struct host_services {
     void* crash_handler_installer = nullptr;  // never called; non-null marks host crash handling
     void(__cdecl* global_lock)() = nullptr;
     void(__cdecl* global_unlock)() = nullptr;
+    // The logger's hook: 0 means the line was taken and is not written locally. Inside the host
+    // it is host_log_sink, which hands the line to the host's own sink (host_log).
     std::int32_t(__cdecl* log_sink)(const char* text, std::int32_t length) = nullptr;
+    void(__cdecl* host_log)(const char* text, std::int32_t length) = nullptr;
     void(__cdecl* log_flush)() = nullptr;
 
     // Byte buffers: the host's netbuf table (installed by the buffer layer).

@@ -1,76 +1,86 @@
 #include "vantor/core/log.h"
 
-#include <cstdio>
-#include <mutex>
-
 #include "vantor/core/host_hooks.h"
+#include "vantor/core/log_dumper.h"
 
 namespace vantor {
-namespace {
 
-struct local_output {
-    std::mutex lock;
-    log_line_observer observer = nullptr;
-    void* context = nullptr;
-    bool echo = true;
-};
-
-local_output& output()
+void log_context::emit(std::int32_t level, const char* text, std::size_t length) const noexcept
 {
-    static local_output out;
-    return out;
-}
-
-}  // namespace
-
-void log_context::emit(std::int32_t level, const char* text, std::size_t length) const
-{
-    if (level > 0) {
+    if (level > log_max_level) {
         return;
     }
     if (name_ == nullptr || name_[0] == '\0') {
         log_emit_line(text, length);
         return;
     }
-    std::string line;
-    if (prefix_ != nullptr) {
-        line = *prefix_;
+    try {
+        std::string line;
+        if (prefix_ != nullptr) {
+            line = *prefix_;
+        }
+        line += name_;
+        line += ": ";
+        line.append(text, length);
+        log_emit_line(line.data(), line.size());
+    } catch (...) {
+        // Out of memory: the line is lost.
     }
-    line += name_;
-    line += ": ";
-    line.append(text, length);
-    log_emit_line(line.data(), line.size());
 }
 
-void log_emit_line(const char* text, std::size_t length)
+void log_emit_line(const char* text, std::size_t length) noexcept
 {
     if (auto sink = host().log_sink; sink != nullptr) {
         if (sink(text, static_cast<std::int32_t>(length)) == 0) {
             return;
         }
     }
-    local_output& out = output();
-    std::lock_guard<std::mutex> guard(out.lock);
-    if (out.observer != nullptr) {
-        out.observer(text, length, out.context);
-    } else if (out.echo) {
-        std::fprintf(stderr, "%.*s\n", static_cast<int>(length), text);
+    try {
+        log_dumper::instance().enqueue(std::string(text, length));
+    } catch (...) {
+        // Out of memory: the line is lost.
     }
 }
 
 void set_log_line_observer(log_line_observer observer, void* context)
 {
-    local_output& out = output();
-    std::lock_guard<std::mutex> guard(out.lock);
-    out.observer = observer;
-    out.context = context;
+    log_dumper::instance().set_observer(observer, context);
 }
 
 void set_log_echo(bool on)
 {
-    local_output& out = output();
-    std::lock_guard<std::mutex> guard(out.lock);
-    out.echo = on;
+    log_dumper::instance().set_echo(on);
+}
+
+void set_log_echo_time_stamp(bool on)
+{
+    log_dumper::instance().set_echo_time_stamp(on);
+}
+
+std::string set_log_file(const std::string& name)
+{
+    return log_dumper::instance().set_file(name);
+}
+
+void set_log_size_cap(std::uint32_t bytes)
+{
+    log_dumper::instance().set_size_cap(bytes);
+}
+
+void log_flush()
+{
+    if (auto host_flush = host().log_flush; host_flush != nullptr) {
+        host_flush();
+        return;
+    }
+    if (log_dumper* d = log_dumper::existing(); d != nullptr) {
+        d->flush();
+    }
+}
+
+void log_flush_at_exit()
+{
+    log_flush();
 }
 
 std::string make_log_tag(const std::string& prefix, const char* name, unsigned number)

@@ -3,6 +3,7 @@
 #include "vantor/core/exception.h"
 #include "vantor/core/foundation.h"
 #include "vantor/core/log.h"
+#include "vantor/services/flag.h"
 #include "vantor/services/metrics.h"
 
 namespace vantor {
@@ -19,12 +20,16 @@ bool plugin_bootstrap(const vantor_abi::rpt_api* table)
     } catch (...) {
         return false;
     }
+    // The first flag::get_api binds the process's flag API: inside the host the host's, chosen
+    // by load_plugin before the start.
     if (host_object()) {
         if (auto* m = static_cast<metric::stats_ifc_manager*>(host_query_interface("metrics_ifc"))) {
             metric::set_global_manager(m);
+            flag::get_api();
             return true;
         }
     }
+    flag::get_api();
     metric::set_global_manager(metric::create_local_manager());
     return true;
 }
@@ -33,9 +38,11 @@ std::int32_t load_plugin(plugin_abi::host_ifc* host, const char* flag_module, vo
 {
     try {
         set_host_object(host);
-        (void)host->flag_api();
+        flag::current_api = static_cast<flag::init_item_api*>(host->flag_api());
         if (auto* provider = static_cast<plugin_abi::flag_api_provider*>(host_query_interface("vantor_flag_api"))) {
-            (void)provider->module_api(flag_module);
+            if (void* module_api = provider->module_api(flag_module)) {
+                flag::current_api = static_cast<flag::init_item_api*>(module_api);
+            }
         }
         if (!plugin_bootstrap(host->runtime_api())) return 1;
         if (register_plugin) register_plugin();
