@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "vantor/core/stringstream.h"
@@ -151,5 +152,20 @@ void throw_error_at(const char* domain, const std::string& detail)
     v.assign(detail);
     throw exception(std::string(domain) + ":" + v.expand());
 }
+
+std::string exception_text(std::exception_ptr e)
+{
+    try {
+        std::rethrow_exception(e);
+    } catch (const exception& x) {
+        return x.what();
+    } catch (const std::exception& x) {
+        return x.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+std::string current_exception_text() { return exception_text(std::current_exception()); }
 
 }  // namespace vantor

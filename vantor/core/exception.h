@@ -1,6 +1,7 @@
 #pragma once
 // The one exception type of the foundation and the engine, and the fixed ways in which
 // failure texts are composed.
+#include <exception>
 #include <string>
 
 namespace vantor_stl {
@@ -50,6 +51,11 @@ private:
     mutable std::string message_;
     mutable vantor_stl::stringstream* stream_ = nullptr;
 };
+
+// The text of an exception for a log line: what() of a vantor::exception or a std::exception,
+// "unknown exception" for anything else. The first form must be called inside a catch block.
+std::string current_exception_text();
+std::string exception_text(std::exception_ptr e);
 
 // A broken internal invariant: the text is ":Error in line " and the check's line number.
 exception internal_error(int line);

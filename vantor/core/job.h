@@ -5,6 +5,8 @@
 
 namespace vantor {
 
+class log_context;
+
 using job_fn = void(__cdecl*)(void* arg);
 using post_fn = void(__cdecl*)(void* context, job_fn run, job_fn release, void* arg);
 
@@ -16,6 +18,11 @@ struct job {
 
     // Calls run then release, swallowing every exception of either.
     void execute() noexcept;
+
+    // For a post function whose executor could not take the job: the poster cannot learn of
+    // the failure, so the line "post failed, job released without running: <reason>" goes to
+    // `log` and the job's release runs here. Call inside the catch block of the failure.
+    void release_after_failed_post(const log_context& log) const noexcept;
 };
 
 // {post; context}: posting hands a job to the executor, which executes it exactly once on one

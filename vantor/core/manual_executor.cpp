@@ -11,18 +11,6 @@ namespace {
 
 constexpr log_context manual_log{"manual_executor"};
 
-std::string current_exception_text()
-{
-    try {
-        throw;
-    } catch (const vantor::exception& x) {
-        return x.what();
-    } catch (const std::exception& x) {
-        return x.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 std::size_t execute_all(vantor_stl::vector<job>& jobs)
 {
@@ -61,12 +49,7 @@ void __cdecl manual_executor::post_job(void* executor, job_fn run, job_fn releas
     try {
         static_cast<manual_executor*>(executor)->post(job{run, release, arg});
     } catch (...) {
-        try {
-            manual_log.log(VANTOR_FMT("post failed, job released without running: %1%"),
-                           current_exception_text());
-        } catch (...) {
-        }
-        job{nullptr, release, arg}.execute();
+        job{run, release, arg}.release_after_failed_post(manual_log);
     }
 }
 

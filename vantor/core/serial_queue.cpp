@@ -15,18 +15,6 @@ namespace {
 
 constexpr log_context queue_log{"serial_queue"};
 
-std::string current_exception_text()
-{
-    try {
-        throw;
-    } catch (const vantor::exception& x) {
-        return x.what();
-    } catch (const std::exception& x) {
-        return x.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 }  // namespace
 
@@ -120,13 +108,7 @@ void __cdecl serial_queue::post_job(void* holder, job_fn run, job_fn release, vo
     try {
         static_cast<serial_queue*>(holder)->post(job{run, release, arg});
     } catch (...) {
-        try {
-            queue_log.log(VANTOR_FMT("post failed, job released without running: %1%"),
-                          current_exception_text());
-        } catch (...) {
-        }
-        // The poster cannot learn of the failure, so the job's resources are freed here.
-        job{nullptr, release, arg}.execute();
+        job{run, release, arg}.release_after_failed_post(queue_log);
     }
 }
 

@@ -11,18 +11,6 @@ namespace {
 
 constexpr log_context batch_log{"task_batch"};
 
-std::string current_exception_text()
-{
-    try {
-        throw;
-    } catch (const vantor::exception& x) {
-        return x.what();
-    } catch (const std::exception& x) {
-        return x.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 }  // namespace
 
@@ -53,12 +41,7 @@ void __cdecl task_batch::post_job(void* batch, job_fn run, job_fn release, void*
     try {
         static_cast<task_batch*>(batch)->post(job{run, release, arg});
     } catch (...) {
-        try {
-            batch_log.log(VANTOR_FMT("post failed, job released without running: %1%"),
-                          current_exception_text());
-        } catch (...) {
-        }
-        job{nullptr, release, arg}.execute();
+        job{run, release, arg}.release_after_failed_post(batch_log);
     }
 }
 

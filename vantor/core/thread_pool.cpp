@@ -19,18 +19,6 @@ constexpr std::int32_t semaphore_maximum = 0x7fffffff;
 
 std::atomic<thread_pool::idle_wait_hook> idle_hook{nullptr};
 
-std::string exception_text(std::exception_ptr e)
-{
-    try {
-        std::rethrow_exception(e);
-    } catch (const vantor::exception& x) {
-        return x.what();
-    } catch (const std::exception& x) {
-        return x.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 }  // namespace
 
@@ -168,14 +156,7 @@ void __cdecl thread_pool::post_job(void* pool, job_fn run, job_fn release, void*
     try {
         static_cast<thread_pool*>(pool)->post(job{run, release, arg});
     } catch (...) {
-        try {
-            pool_log.log(VANTOR_FMT("post failed, job released without running: %1%"),
-                         exception_text(std::current_exception()));
-        } catch (...) {
-        }
-        // The poster cannot learn of the failure: the job's resources are freed here, and an
-        // owner that watches its jobs (a serial queue's drain) sees it released unrun.
-        job{nullptr, release, arg}.execute();
+        job{run, release, arg}.release_after_failed_post(pool_log);
     }
 }
 

@@ -42,19 +42,6 @@ public:
     ~process_lock_scope() { process_unlock(); }
 };
 
-// The text of whatever a callback or an arm threw, for the log.
-std::string current_exception_text()
-{
-    try {
-        throw;
-    } catch (const exception& e) {
-        return e.what();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 }  // namespace
 
