@@ -48,30 +48,6 @@ std::optional<std::string> query_text(DWORD initial, Query query)
     return std::nullopt;
 }
 
-// SHGetFolderPathW, bound once from the system folder's shell32.dll.
-using sh_get_folder_path_fn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
-
-sh_get_folder_path_fn bind_sh_get_folder_path()
-{
-    static sh_get_folder_path_fn bound = nullptr;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        wchar_t system[MAX_PATH];
-        UINT n = GetSystemDirectoryW(system, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH) {
-            return;
-        }
-        std::wstring dll = std::wstring(system, n) + L"\\shell32.dll";
-        // The module stays loaded for the life of the process.
-        HMODULE shell32 = LoadLibraryW(dll.c_str());
-        if (shell32 != nullptr) {
-            bound = reinterpret_cast<sh_get_folder_path_fn>(
-                reinterpret_cast<void*>(GetProcAddress(shell32, "SHGetFolderPathW")));
-        }
-    });
-    return bound;
-}
-
 DWORD attributes_of(const std::string& path)
 {
     return GetFileAttributesW(wide(path).c_str());
@@ -101,6 +77,28 @@ bool make_directory(const std::string& path)
 }
 
 }  // namespace
+
+sh_get_folder_path_fn bind_sh_get_folder_path()
+{
+    static sh_get_folder_path_fn bound = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        wchar_t system[MAX_PATH];
+        UINT n = GetSystemDirectoryW(system, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) {
+            return;
+        }
+        std::wstring dll = std::wstring(system, n) + L"\\shell32.dll";
+        // The module stays loaded for the life of the process.
+        HMODULE shell32 = LoadLibraryW(dll.c_str());
+        if (shell32 != nullptr) {
+            bound = reinterpret_cast<sh_get_folder_path_fn>(
+                reinterpret_cast<void*>(GetProcAddress(shell32, "SHGetFolderPathW")));
+        }
+    });
+    return bound;
+}
+
 
 std::string temp_path()
 {

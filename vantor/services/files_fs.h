@@ -8,9 +8,15 @@
 #include <string_view>
 
 #include "vantor/core/vector.h"
+#include "vantor/core/win_api.h"
 
 namespace vantor {
 namespace fs {
+
+// SHGetFolderPathW from the system folder's shell32.dll, bound once (the library stays loaded);
+// null when it cannot be had.
+using sh_get_folder_path_fn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+sh_get_folder_path_fn bind_sh_get_folder_path();
 
 // The temporary folder, ending in a backslash (GetTempPathW).
 std::string temp_path();

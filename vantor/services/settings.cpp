@@ -162,29 +162,6 @@ LSTATUS write_value(HKEY key, const std::string& name, const std::string& text)
                           static_cast<DWORD>(text.size()));
 }
 
-// SHGetFolderPathW from the system folder's shell32.dll, bound once; the library is never
-// released.
-using sh_get_folder_path_fn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
-
-sh_get_folder_path_fn bind_sh_get_folder_path()
-{
-    static sh_get_folder_path_fn bound = nullptr;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        wchar_t system[MAX_PATH];
-        UINT n = GetSystemDirectoryW(system, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH) {
-            return;
-        }
-        HMODULE shell32 = LoadLibraryW((std::wstring(system, n) + L"\\shell32.dll").c_str());
-        if (shell32 != nullptr) {
-            bound = reinterpret_cast<sh_get_folder_path_fn>(
-                reinterpret_cast<void*>(GetProcAddress(shell32, "SHGetFolderPathW")));
-        }
-    });
-    return bound;
-}
-
 using sh_delete_key_fn = LSTATUS(WINAPI*)(HKEY key, const char* subkey);
 
 }  // namespace
@@ -236,7 +213,7 @@ std::string override_key(bool user, const std::string& path, const std::string& 
 std::string cache_folder()
 {
     wchar_t buffer[1024] = {};
-    if (sh_get_folder_path_fn get = bind_sh_get_folder_path()) {
+    if (fs::sh_get_folder_path_fn get = fs::bind_sh_get_folder_path()) {
         HRESULT result = get(nullptr, csidl_local_appdata, nullptr, 0, buffer);
         if (result == E_INVALIDARG) {
             result = get(nullptr, csidl_appdata, nullptr, 0, buffer);

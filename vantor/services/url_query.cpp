@@ -1,17 +1,8 @@
 #include "vantor/services/url_query.h"
 
+#include "vantor/core/hex_text.h"
+
 namespace vantor {
-namespace {
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 0;
-}
-
-}  // namespace
 
 std::string url_encode(std::string_view text)
 {
@@ -43,7 +34,7 @@ std::string url_decode(std::string_view text)
             out += ' ';
         } else if (c == '%') {
             if (text.size() - i < 3) break;
-            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+            out += static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
             i += 2;
         } else {
             out += c;
