@@ -5,6 +5,7 @@
 #include <random>
 
 #include "testing/host/host_runtime.h"
+#include "vantor/core/netbuf_local.h"
 
 namespace kova_testing {
 namespace {
@@ -70,6 +71,9 @@ test_host::test_host(const host_options& options) : options_(options)
     table_.words[0] = static_cast<std::uint32_t>(options.table_version);
     set(4, reinterpret_cast<const void*>(&process_lock));
     set(8, reinterpret_cast<const void*>(&process_unlock));
+    // The host's byte buffers: a buffer implementation linked into the host program, so the
+    // plug-in's buffers are the host's (the same code as the foundation's own, another copy).
+    set(16, &netbuf_imp::local_table());
     set(20, reinterpret_cast<const void*>(&host_monotonic_ms));
     set(24, reinterpret_cast<const void*>(&epoch_ms));
     set(28, reinterpret_cast<const void*>(&host_schedule_once));
