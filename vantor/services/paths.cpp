@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "vantor/core/child_process_command.h"
 #include "vantor/core/host_hooks.h"
 #include "vantor/core/string_utils.h"
 
@@ -41,13 +42,6 @@ bool is_device_name(std::string_view name)
     return false;
 }
 
-bool needs_quotes(std::string_view text)
-{
-    if (text.empty()) {
-        return true;
-    }
-    return text.find_first_of(" \t\n\v\"") != std::string_view::npos;
-}
 
 }  // namespace
 
@@ -147,31 +141,8 @@ bool is_safe_path(std::string_view path)
 
 std::string quote_argument(std::string_view text)
 {
-    if (!needs_quotes(text)) {
-        return std::string(text);
-    }
-    // Backslashes are literal unless a run of them precedes a double quote; there the parser
-    // halves the run, so such runs (and the run before the closing quote) are doubled.
-    std::string out;
-    out.reserve(text.size() + 8);
-    out += '"';
-    std::size_t pending_backslashes = 0;
-    for (char c : text) {
-        if (c == '\\') {
-            ++pending_backslashes;
-            continue;
-        }
-        if (c == '"') {
-            out.append(pending_backslashes * 2 + 1, '\\');
-        } else {
-            out.append(pending_backslashes, '\\');
-        }
-        pending_backslashes = 0;
-        out += c;
-    }
-    out.append(pending_backslashes * 2, '\\');
-    out += '"';
-    return out;
+    // The same rule as the command lines of child processes.
+    return quote_child_argument(text);
 }
 
 std::string quote_command(std::string_view program_path)
