@@ -35,7 +35,8 @@ struct cursor_shape {
     // plane, directly followed by its XOR plane (height rows later), each row `row_bytes` long
     // (at least (width + 7) / 8). AND 0 gives opaque black (XOR 0) or white (XOR 1), AND 1 gives
     // transparent (XOR 0) or, for an inverting pixel (XOR 1), opaque black; a cursor with
-    // inverting pixels gets a white outline. Does not normalise.
+    // inverting pixels gets a white outline. Does not normalise. Raises vantor::internal_error
+    // when row_bytes is too short for the width.
     void from_masks(const std::uint8_t* and_plane, std::int32_t row_bytes);
 
     // Every transparent pixel (value 0) next to an opaque black one (0xFF000000) above, below,
@@ -46,7 +47,8 @@ struct cursor_shape {
     // colour byte becomes c x alpha >> 8 first), crops the image to the box of its opaque pixels
     // and the hotspot, and rebuilds the mask. A hotspot outside the image is first moved to the
     // nearest pixel inside it. With no opaque pixel the image becomes the built-in arrow (12 x
-    // 19, hotspot (0, 0)) and empty is set.
+    // 19, hotspot (0, 0)) and empty is set. Raises vantor::internal_error when the pixel buffer
+    // is smaller than width x height pixels.
     void normalize(bool premultiply);
 };
 
