@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "vantor/core/tests/self_child.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -94,43 +96,7 @@ TEST(crash_now_child, DISABLED_run)
 
 DWORD run_child(const wchar_t* mode)
 {
-    wchar_t path[2048] = {};
-    DWORD length = GetModuleFileNameW(nullptr, path, 2048);
-    EXPECT_GT(length, 0u);
-    std::wstring command = L"\"" + std::wstring(path, length) +
-                           L"\" --gtest_filter=crash_now_child.DISABLED_run --gtest_also_run_disabled_tests"
-                           L" --gtest_catch_exceptions=0";
-
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    vantor::win_file_handle nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            &inherit, OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    if (nul) {
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = nullptr;
-        si.hStdOutput = nul.get();
-        si.hStdError = nul.get();
-    }
-    PROCESS_INFORMATION pi{};
-    SetEnvironmentVariableW(child_mode_variable, mode);
-    BOOL created = CreateProcessW(nullptr, command.data(), nullptr, nullptr, nul ? TRUE : FALSE, 0, nullptr,
-                                  nullptr, &si, &pi);
-    SetEnvironmentVariableW(child_mode_variable, nullptr);
-    if (!created) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-        return 0;
-    }
-    vantor::win_handle process(pi.hProcess);
-    vantor::win_handle thread(pi.hThread);
-    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
-        ADD_FAILURE() << "the child did not end";
-        return 0;
-    }
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeProcess(process.get(), &code));
-    return code;
+    return run_self_child(L"crash_now_child.DISABLED_run", child_mode_variable, mode, L" --gtest_catch_exceptions=0");
 }
 
 TEST(crash_now, faults_after_the_pre_crash_hook)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "vantor/core/tests/self_child.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -662,41 +664,7 @@ TEST(netbuf_fatal_child, DISABLED_run)
 
 DWORD run_fatal_child(const wchar_t* mode)
 {
-    wchar_t path[2048] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, 2048);
-    EXPECT_GT(length, 0u);
-    std::wstring command =
-        L"\"" + std::wstring(path, length) +
-        L"\" --gtest_filter=netbuf_fatal_child.DISABLED_run --gtest_also_run_disabled_tests";
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    vantor::win_file_handle nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            &inherit, OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    if (nul) {
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = nul.get();
-        si.hStdError = nul.get();
-    }
-    PROCESS_INFORMATION pi{};
-    SetEnvironmentVariableW(fatal_mode_variable, mode);
-    const BOOL created = CreateProcessW(nullptr, command.data(), nullptr, nullptr, nul ? TRUE : FALSE, 0,
-                                        nullptr, nullptr, &si, &pi);
-    SetEnvironmentVariableW(fatal_mode_variable, nullptr);
-    if (!created) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-        return 0;
-    }
-    vantor::win_handle process(pi.hProcess);
-    vantor::win_handle thread(pi.hThread);
-    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
-        ADD_FAILURE() << "the child did not end";
-        return 0;
-    }
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeProcess(process.get(), &code));
-    return code;
+    return run_self_child(L"netbuf_fatal_child.DISABLED_run", fatal_mode_variable, mode);
 }
 
 TEST(netbuf_fatal, a_buffer_into_itself_crashes)
