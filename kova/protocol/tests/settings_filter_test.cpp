@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "kova/protocol/debug_mask.h"
+#include "kova/protocol/tests/settings_test_util.h"
 #include "vantor/core/log.h"
 
 using kova::filter_rule;
+using settings_test::check;
+using settings_test::node;
 
 namespace {
 
@@ -36,23 +39,6 @@ public:
 private:
     std::map<std::int32_t, std::string> fields_;
 };
-
-filter_rule check(std::int32_t field, const std::string& value)
-{
-    filter_rule r;
-    r.kind = kova::filter_kind_check;
-    r.field = field;
-    r.value = value;
-    return r;
-}
-
-filter_rule node(std::int32_t kind, std::vector<filter_rule> children = {})
-{
-    filter_rule r;
-    r.kind = kind;
-    r.children = std::move(children);
-    return r;
-}
 
 struct log_capture {
     log_capture() { vantor::set_log_line_observer(&observe, this); }

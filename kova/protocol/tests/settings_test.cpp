@@ -36,23 +36,6 @@ const char* const default_record_hex =
     "46 1e 01 54 1f 01 46 20 01 46 28 01 46 32 01 46 64 01 46 65 01 "
     "17 01";
 
-filter_rule check(std::int32_t field, const std::string& value)
-{
-    filter_rule r;
-    r.kind = kova::filter_kind_check;
-    r.field = field;
-    r.value = value;
-    return r;
-}
-
-filter_rule node(std::int32_t kind, std::vector<filter_rule> children = {})
-{
-    filter_rule r;
-    r.kind = kind;
-    r.children = std::move(children);
-    return r;
-}
-
 // A record in which every carried field differs from its default.
 encoder_settings everything_changed()
 {

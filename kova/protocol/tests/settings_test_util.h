@@ -6,10 +6,31 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "kova/protocol/window_filter.h"
 #include "vantor/core/exception.h"
 #include "vantor/core/netbuf.h"
 
 namespace settings_test {
+
+// A filter rule comparing one window field with a text, and a node over child rules.
+inline kova::filter_rule check(std::int32_t field, const std::string& value)
+{
+    kova::filter_rule r;
+    r.kind = kova::filter_kind_check;
+    r.field = field;
+    r.value = value;
+    return r;
+}
+
+inline kova::filter_rule node(std::int32_t kind, std::vector<kova::filter_rule> children = {})
+{
+    kova::filter_rule r;
+    r.kind = kind;
+    r.children = std::move(children);
+    return r;
+}
 
 // The foundation start installs the buffer table; these tests use the local one.
 class local_netbufs : public ::testing::Environment {
